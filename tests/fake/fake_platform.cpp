@@ -273,10 +273,14 @@ Dword FakeFiles::GetFileAttributesW(const std::wstring& path) {
   return kInvalidFileAttributes;
 }
 
-FileHandle FakeFiles::CreateFileW(const std::wstring& path, Dword access,
+FileHandle FakeFiles::CreateFileW(const std::wstring& given, Dword access,
                                   Dword share_mode, Dword disposition,
                                   Dword attributes) {
-  log_.push_back("CreateFileW " + Narrow(path) +
+  // A relative path names a file in the current directory.
+  const std::wstring path = given.size() >= 2 && given[1] == L':'
+                                ? given
+                                : current_directory + L"\\" + given;
+  log_.push_back("CreateFileW " + Narrow(given) +
                  " access=" + std::to_string(access) +
                  " share=" + std::to_string(share_mode) +
                  " disposition=" + std::to_string(disposition) +
@@ -368,6 +372,7 @@ bool FakeFiles::SetEndOfFile(FileHandle file) {
   log_.push_back("SetEndOfFile");
   auto found = handles_.find(file);
   if (found == handles_.end()) return Fail(kErrorInvalidHandle);
+  if (set_end_of_file_error != 0) return Fail(set_end_of_file_error);
   files[found->second.path].resize(found->second.position);
   return true;
 }
@@ -411,7 +416,9 @@ Uint FakeMsi::MsiGetSummaryInformationW(MsiHandle database,
                                         Uint update_count, MsiHandle& summary) {
   log_.push_back("MsiGetSummaryInformationW " + std::to_string(database) + " " +
                  Narrow(path) + " " + std::to_string(update_count));
-  if (!packages.count(path)) return 110;  // ERROR_OPEN_FAILED
+  if (!packages.count(path) || (files != nullptr && !files->Exists(path))) {
+    return 110;  // ERROR_OPEN_FAILED
+  }
   summary = New({Kind::kSummary, path});
   return 0;
 }

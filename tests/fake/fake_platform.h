@@ -127,7 +127,8 @@ class FakeCommandLine : public CommandLine {
 };
 
 /// Windows paths in memory: "C:\dir\file". Directories must exist for a file
-/// to be created in them.
+/// to be created in them. CreateFileW takes a relative path as one in
+/// `current_directory`.
 class FakeFiles : public Files {
  public:
   FakeFiles(CallLog& log, FakeThread& thread) : log_(log), thread_(thread) {}
@@ -170,6 +171,8 @@ class FakeFiles : public Files {
   std::set<int> failing_writes;
   /// WriteFile calls that succeed but write this many bytes fewer.
   std::set<int> short_writes;
+  /// Non-zero: SetEndOfFile fails with this code.
+  Dword set_end_of_file_error = 0;
   Dword short_by = 1;
   int write_calls = 0;
   std::vector<std::wstring> files_removed;
@@ -194,7 +197,11 @@ class FakeFiles : public Files {
 /// files, and databases with a Property table.
 class FakeMsi : public WindowsInstaller {
  public:
-  explicit FakeMsi(CallLog& log) : log_(log) {}
+  FakeMsi(CallLog& log, FakeFiles* package_files = nullptr)
+      : files(package_files), log_(log) {}
+  /// When set, summary information opens only packages whose file exists
+  /// there.
+  FakeFiles* files = nullptr;
 
   struct Product {
     int state = kInstallStateDefault;
@@ -337,7 +344,7 @@ struct FakePlatform {
   FakeEnvironment environment{log};
   FakeCommandLine command_line{log};
   FakeFiles files{log, thread};
-  FakeMsi msi{log};
+  FakeMsi msi{log, &files};
   FakeRegistry registry{log};
   FakeVersion version{log};
 
