@@ -17,8 +17,21 @@ KNOWN_DLLS = {
 }
 
 
+def machine(exe):
+    """The PE machine type: 0x14c for i386, 0x8664 for x86-64."""
+    with open(exe, "rb") as f:
+        data = f.read(4096)
+    pe = int.from_bytes(data[0x3C:0x40], "little")
+    if data[:2] != b"MZ" or data[pe:pe + 4] != b"PE\0\0":
+        return None
+    return int.from_bytes(data[pe + 4:pe + 6], "little")
+
+
 def imports(exe):
-    tool = ("x86_64" if "windows64" in exe else "i686") + "-w64-mingw32-objdump"
+    kind = machine(exe)
+    if kind is None:
+        return []
+    tool = ("x86_64" if kind == 0x8664 else "i686") + "-w64-mingw32-objdump"
     out = subprocess.run([tool, "-p", exe], check=True, capture_output=True,
                          text=True).stdout
     return [m.lower() for m in re.findall(r"DLL Name: (\S+)", out)]
