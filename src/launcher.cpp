@@ -2,8 +2,10 @@
 
 #include <new>
 
+#include "install.h"
 #include "messages.h"
 #include "payload.h"
+#include "repairs.h"
 
 namespace sp {
 
@@ -75,7 +77,12 @@ int RunServicePack(Platform& platform, ModuleHandle module) {
   TargetListReader reader(platform.files, platform.msi);
 
   if (options.install_requested) {
-    // The install run is not part of this program yet.
+    Repairs repairs(platform.registry, platform.version, platform.msi);
+    Installer installer(platform.thread, platform.environment, platform.files,
+                        platform.msi, payload, reader, messages, process,
+                        repairs);
+    installer.InstallRun();
+    process.product_list.clear();
     return 0;
   }
   if (options.extract_requested) {

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "install.h"
 #include "platform/platform.h"
 
 namespace sp {
@@ -14,6 +15,9 @@ struct ProcessState {
   bool quiet_mode = false;
   /// The name of the product being handled, for the messages about it.
   std::wstring current_product_name;
+  /// The target products present on the machine, found by the install run;
+  /// emptied when the process ends.
+  ProductList product_list;
 };
 
 }  // namespace sp
