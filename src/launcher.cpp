@@ -4,6 +4,7 @@
 
 #include "install.h"
 #include "messages.h"
+#include "patchlist.h"
 #include "payload.h"
 #include "repairs.h"
 
@@ -90,7 +91,10 @@ int RunServicePack(Platform& platform, ModuleHandle module) {
     payload.ExtractPayload(path);
   }
   if (options.patch_list_requested) {
-    // Writing the patch list is not part of this program yet.
+    std::wstring path = options.patch_list_path;
+    PatchListWriter writer(platform.resources, platform.files, platform.thread,
+                           payload, reader, messages, module);
+    writer.WritePatchList(path);
   }
   if (options.list_requested) {
     ShowTargetList(payload, reader, platform.boxes);
