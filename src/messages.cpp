@@ -85,6 +85,39 @@ int LoadText(ModuleResources& resources, ThreadState& thread,
   return static_cast<int>(text.size());
 }
 
+namespace {
+
+/// What a message box of the catalogue fills in, its caption and its icon.
+struct Presentation {
+  enum class Value { kNone, kErrorCode, kProductName } value;
+  Uint caption;
+  Uint icon;
+};
+
+std::optional<Presentation> PresentationOf(Uint id) {
+  using Value = Presentation::Value;
+  switch (id) {
+    case kMsgInstallError:
+      return Presentation{Value::kErrorCode, kCaptionError, kMbIconError};
+    case kMsgInstalled:
+      return Presentation{Value::kProductName, kCaptionSuccess,
+                          kMbIconInformation};
+    case kMsgUpToDate:
+      return Presentation{Value::kProductName, kCaptionUnnecessary,
+                          kMbIconError};
+    case kMsgWrongVersion:
+      return Presentation{Value::kProductName, kCaptionError, kMbIconError};
+    case kMsgNoProduct:
+    case kMsgBadCommandLine:
+    case kMsgNoPatchList:
+      return Presentation{Value::kNone, kCaptionError, kMbIconError};
+    default:
+      return std::nullopt;
+  }
+}
+
+}  // namespace
+
 void Messages::ShowMessage(Uint id) {
   if (process_.quiet_mode) return;
   const Dword saved_error = thread_.GetLastError();
@@ -92,46 +125,21 @@ void Messages::ShowMessage(Uint id) {
   std::wstring caption = L"Error";
   LoadText(id, text);
   const std::size_t capacity = text.size() + 512;
-  const std::wstring& name = process_.current_product_name;
-  std::wstring formatted;
-  Uint caption_id = 0;
   Uint flags = kMbOk | kMbTopmost | kMbSetForeground;
-  switch (id) {
-    case kMsgInstallError:
-      formatted = FormatText(
-          text, {static_cast<long>(static_cast<std::int32_t>(saved_error))},
-          capacity);
-      caption_id = kCaptionError;
-      flags |= kMbIconError;
-      break;
-    case kMsgInstalled:
-      formatted = FormatText(text, {name}, capacity);
-      caption_id = kCaptionSuccess;
-      flags |= kMbIconInformation;
-      break;
-    case kMsgUpToDate:
-      formatted = FormatText(text, {name}, capacity);
-      caption_id = kCaptionUnnecessary;
-      flags |= kMbIconError;
-      break;
-    case kMsgWrongVersion:
-      formatted = FormatText(text, {name}, capacity);
-      caption_id = kCaptionError;
-      flags |= kMbIconError;
-      break;
-    case kMsgNoProduct:
-    case kMsgBadCommandLine:
-    case kMsgNoPatchList:
-      formatted = FormatText(text, {}, capacity);
-      caption_id = kCaptionError;
-      flags |= kMbIconError;
-      break;
-    default:
-      // Not a message of the catalogue: its text as it stands, no icon.
-      formatted = FormatText(text, {}, capacity);
-      break;
+  const auto presentation = PresentationOf(id);
+  std::vector<FormatArg> args;
+  if (presentation) {
+    if (presentation->value == Presentation::Value::kErrorCode) {
+      args.emplace_back(
+          static_cast<long>(static_cast<std::int32_t>(saved_error)));
+    } else if (presentation->value == Presentation::Value::kProductName) {
+      args.emplace_back(process_.current_product_name);
+    }
+    flags |= presentation->icon;
   }
-  if (caption_id != 0) LoadText(caption_id, caption);
+  // Every text passes through the formatter, also those without a value.
+  const std::wstring formatted = FormatText(text, args, capacity);
+  if (presentation) LoadText(presentation->caption, caption);
   boxes_.MessageBoxW(formatted, caption, flags);
 }
 

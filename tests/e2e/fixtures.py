@@ -24,9 +24,9 @@ SOURCE_DIR = pathlib.Path(
 
 def _load_sample():
     path = SOURCE_DIR / "resources" / "sample" / "make_sample_msp.py"
-    spec = importlib.util.spec_from_file_location("make_sample_msp", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("make_sample_msp", path)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 
