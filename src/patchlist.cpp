@@ -31,14 +31,12 @@ bool PatchListWriter::Write(FileHandle file, const std::uint8_t* data,
   return files_.WriteFile(file, data, size, written);
 }
 
-bool PatchListWriter::GiveUpAfterFailedWrite(FileHandle file, bool length_known,
+bool PatchListWriter::GiveUpAfterFailedWrite(FileHandle file,
                                              std::int64_t length) {
   const Dword write_error = thread_.GetLastError();
-  if (length_known) {
-    std::int64_t position = 0;
-    if (files_.SetFilePointerEx(file, length, position, kFileBegin)) {
-      files_.SetEndOfFile(file);
-    }
+  std::int64_t position = 0;
+  if (files_.SetFilePointerEx(file, length, position, kFileBegin)) {
+    files_.SetEndOfFile(file);
   }
   // The message shows the thread's last error: the write's, not the cut's.
   thread_.SetLastError(write_error);
@@ -58,9 +56,14 @@ bool PatchListWriter::WritePatchList(std::wstring& path) {
     return false;
   }
   // Blocks go after whatever the file holds; its length now is what a
-  // failed write cuts it back to.
+  // failed write cuts it back to. Without the end, writing would overwrite
+  // the list from its start, so nothing is written.
   std::int64_t start = 0;
-  const bool start_known = files_.SetFilePointerEx(file, 0, start, kFileEnd);
+  if (!files_.SetFilePointerEx(file, 0, start, kFileEnd)) {
+    messages_.ShowMessage(kMsgInstallError);
+    files_.CloseHandle(file);
+    return false;
+  }
 
   for (Uint index = 0;; ++index) {
     const ResourceHandle found = resources_.FindResourceW(
@@ -80,7 +83,7 @@ bool PatchListWriter::WritePatchList(std::wstring& path) {
     if (!Write(file, kPatchListSeparator, sizeof kPatchListSeparator) ||
         !Write(file, text, size) ||
         !Write(file, kPatchListLineEnd, sizeof kPatchListLineEnd)) {
-      return GiveUpAfterFailedWrite(file, start_known, start);
+      return GiveUpAfterFailedWrite(file, start);
     }
   }
   files_.CloseHandle(file);

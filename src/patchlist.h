@@ -73,10 +73,9 @@ class PatchListWriter {
   void ChooseDefaultName(std::wstring& path);
   /// Writes `size` bytes at the file pointer; false when the write fails.
   bool Write(FileHandle file, const std::uint8_t* data, Dword size);
-  /// After a failed write: cuts the file back to `length` (when known),
-  /// shows message 300 with the write's error code and closes the file.
-  bool GiveUpAfterFailedWrite(FileHandle file, bool length_known,
-                              std::int64_t length);
+  /// After a failed write: cuts the file back to `length`, shows message
+  /// 300 with the write's error code and closes the file. False.
+  bool GiveUpAfterFailedWrite(FileHandle file, std::int64_t length);
 
   ModuleResources& resources_;
   Files& files_;

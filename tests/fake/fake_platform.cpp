@@ -357,6 +357,7 @@ bool FakeFiles::SetFilePointerEx(FileHandle file, std::int64_t distance,
                  std::to_string(method));
   auto found = handles_.find(file);
   if (found == handles_.end()) return Fail(kErrorInvalidHandle);
+  if (seek_error != 0) return Fail(seek_error);
   Open& open = found->second;
   const std::int64_t base =
       method == kFileBegin ? 0

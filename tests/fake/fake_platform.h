@@ -173,6 +173,8 @@ class FakeFiles : public Files {
   std::set<int> short_writes;
   /// Non-zero: SetEndOfFile fails with this code.
   Dword set_end_of_file_error = 0;
+  /// Non-zero: SetFilePointerEx fails with it.
+  Dword seek_error = 0;
   Dword short_by = 1;
   int write_calls = 0;
   std::vector<std::wstring> files_removed;

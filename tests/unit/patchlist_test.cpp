@@ -227,6 +227,21 @@ TEST(PatchListTest, AFailedWriteCutsTheFileBackAndShowsTheWriteError) {
   }
 }
 
+TEST(PatchListTest, WithoutTheEndOfTheFileNothingIsOverwritten) {
+  World w;
+  w.AddText(206, "text");
+  w.fp.files.files[L"C:\\Work\\out.txt"] = Bytes("earlier blocks\r\n");
+  w.fp.files.seek_error = kErrorAccessDenied;
+
+  EXPECT_FALSE(w.Run(L"out.txt"));
+
+  EXPECT_EQ(w.FileAt(L"C:\\Work\\out.txt"), "earlier blocks\r\n");
+  EXPECT_TRUE(w.fp.Calls("WriteFile").empty());
+  EXPECT_THAT(w.Boxes(), ElementsAre(L"Problem. \n\n Error Code: " +
+                                     std::to_wstring(kErrorAccessDenied)));
+  EXPECT_EQ(w.fp.files.open_handles(), 0);
+}
+
 TEST(PatchListTest, Message300ShowsTheWriteErrorEvenWhenTheCutFails) {
   World w;
   w.AddText(206, "text");
