@@ -33,23 +33,15 @@ inline constexpr Dword kErrorFileNotFound = 2;
 inline constexpr Dword kErrorPathNotFound = 3;
 inline constexpr Dword kErrorAccessDenied = 5;
 inline constexpr Dword kErrorInvalidHandle = 6;
-inline constexpr Dword kErrorNotEnoughMemory = 8;
-inline constexpr Dword kErrorWriteFault = 29;
-inline constexpr Dword kErrorHandleDiskFull = 39;
 inline constexpr Dword kErrorFileExists = 80;
 inline constexpr Dword kErrorInvalidParameter = 87;
 inline constexpr Dword kErrorDiskFull = 112;
 inline constexpr Dword kErrorAlreadyExists = 183;
 inline constexpr Dword kErrorMoreData = 234;
 inline constexpr Dword kErrorNoMoreItems = 259;
-inline constexpr Dword kErrorResourceTypeNotFound = 1813;
-inline constexpr Dword kErrorResourceNameNotFound = 1814;
 inline constexpr Dword kErrorUnknownProduct = 1605;
 inline constexpr Dword kErrorUnknownProperty = 1608;
-inline constexpr Dword kErrorInstallFailure = 1603;
-inline constexpr Dword kErrorPatchTargetNotFound = 1642;
 inline constexpr Dword kErrorSuccessRebootInitiated = 1641;
-inline constexpr Dword kErrorFunctionFailed = 1627;
 inline constexpr Dword kErrorSuccessRebootRequired = 3010;
 
 // Language and locale identifiers.
