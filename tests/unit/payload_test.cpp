@@ -159,25 +159,29 @@ class TargetListTest : public ::testing::Test {
   FakePlatform os_;
 };
 
-TEST_F(TargetListTest, ReadsWithOneCallUpTo2047Characters) {
-  const std::wstring list = std::wstring(2047, L'x');
-  Package(L"C:\\Temp\\MSP1", list);
-  std::wstring text;
-  ASSERT_TRUE(reader().ReadPatchTargetList(L"C:\\Temp\\MSP1", text));
-  EXPECT_EQ(text, list);
-  EXPECT_EQ(os_.msi.summary_capacities, std::vector<Dword>{2048});
-  EXPECT_EQ(os_.msi.open_handles(), 0);
-}
-
-TEST_F(TargetListTest, LongerListsNeedExactlyOneRetry) {
-  const std::wstring list = std::wstring(5000, L'y');
-  Package(L"C:\\Temp\\MSP1", list);
-  std::wstring text;
-  ASSERT_TRUE(reader().ReadPatchTargetList(L"C:\\Temp\\MSP1", text));
-  EXPECT_EQ(text, list);
-  EXPECT_EQ(os_.msi.summary_capacities, (std::vector<Dword>{2048, 5001}));
-  EXPECT_EQ(os_.msi.closed.size(), 1u);
-  EXPECT_EQ(os_.msi.open_handles(), 0);
+TEST_F(TargetListTest, OneCallUpTo2047CharactersThenExactlyOneRetry) {
+  struct Case {
+    std::size_t length;
+    std::vector<Dword> capacities;
+  } cases[] = {
+      {2047, {2048}},
+      {2048, {2048, 2049}},
+      {5000, {2048, 5001}},
+  };
+  for (const auto& c : cases) {
+    FakePlatform os;
+    const std::wstring list(c.length, L'x');
+    os.files.files[L"C:\\Temp\\MSP1"] = fake::Bytes("package");
+    os.msi.packages[L"C:\\Temp\\MSP1"].text[kPidTemplate] = list;
+    std::wstring text;
+    ASSERT_TRUE(TargetListReader(os.files, os.msi)
+                    .ReadPatchTargetList(L"C:\\Temp\\MSP1", text))
+        << c.length;
+    EXPECT_EQ(text, list) << c.length;
+    EXPECT_EQ(os.msi.summary_capacities, c.capacities) << c.length;
+    EXPECT_EQ(os.msi.closed.size(), 1u) << c.length;
+    EXPECT_EQ(os.msi.open_handles(), 0) << c.length;
+  }
 }
 
 TEST_F(TargetListTest, RelativePathReadsTheSamePackage) {
